@@ -1,0 +1,117 @@
+#!/usr/bin/env python3
+"""Runs the scenario table: every row, on every family it applies to, on a
+fresh machine each time. Prints a line per run, then the totals."""
+
+import argparse
+import sys
+
+import console_run
+import table
+
+
+def crlf(text):
+    return text.replace("\n", "\r\n").encode("latin-1")
+
+
+def pending_entries(machine, paths):
+    """PendingFileRenameOperations as Windows writes it for deletions."""
+    entries = []
+    for path in paths:
+        entries += ["\\??\\" + machine.expand(path), ""]
+    return entries
+
+
+def check_machine(machine, checks, when):
+    problems = []
+
+    def differ(what, want, got):
+        problems.append("%s: %s is %r, expected %r" % (when, what, got, want))
+
+    if "association" in checks:
+        got = machine.association()
+        if got != machine.expand(checks["association"]):
+            differ("the association", machine.expand(checks["association"]), got)
+    for name, want in checks.get("run_values", {}).items():
+        want = None if want is None else machine.expand(want)
+        got = machine.run_value(name)
+        if got != want:
+            differ("Run value %r" % name, want, got)
+    for path, want in checks.get("files", {}).items():
+        got = machine.file_exists(machine.expand(path))
+        if got != want:
+            differ(machine.expand(path) + " exists", want, got)
+    for field, path in (("wininit", table.WININIT), ("wininit_bak", table.WININIT_BAK)):
+        if field in checks:
+            want = checks[field]
+            if want is not None:
+                want = machine.expand(want.decode("latin-1")).encode("latin-1")
+            got = machine.read_file(machine.expand(path))
+            if got != want:
+                differ(machine.expand(path), want, got)
+    if "pending" in checks:
+        want = pending_entries(machine, checks["pending"])
+        got = machine.pending_operations()
+        if got != want:
+            differ("PendingFileRenameOperations", want, got)
+    return problems
+
+
+def run_row(make_machine, row, family):
+    machine = make_machine(family, row["machine"])
+    try:
+        stdout, stderr, result, problems = machine.run(row["keys"])
+        want_out = crlf(machine.expand(row["stdout"]))
+        want_err = crlf(machine.expand(row["stderr"]))
+        if stdout != want_out:
+            problems.append("stdout differs:\n  got      %r\n  expected %r" % (stdout, want_out))
+        if stderr != want_err:
+            problems.append("stderr differs:\n  got      %r\n  expected %r" % (stderr, want_err))
+        if result != row["exit"]:
+            problems.append("ended with %r, expected %r" % (result, row["exit"]))
+        problems += check_machine(machine, row["after"], "after the run")
+        if row["after_restart"] is not None:
+            machine.restart()
+            problems += check_machine(machine, row["after_restart"], "after the restart")
+        return problems
+    finally:
+        machine.close()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--backend", choices=["sim"], default="sim")
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--tool", help="the machine tool (sim backend)")
+    parser.add_argument("--row", action="append", help="run only rows whose name contains this")
+    parser.add_argument("--family", action="append", help="run only these families")
+    options = parser.parse_args()
+
+    import sim_backend
+
+    def make_machine(family, description):
+        return sim_backend.SimMachine(options.program, options.tool, family, description)
+
+    passed = failed = 0
+    for row in table.ROWS:
+        if options.row and not any(part in row["name"] for part in options.row):
+            continue
+        for family in row["families"]:
+            if options.family and family not in options.family:
+                continue
+            problems = run_row(make_machine, row, family)
+            label = "%s [%s]" % (row["name"], family)
+            if problems:
+                failed += 1
+                print("FAIL", label)
+                for problem in problems:
+                    print("    " + problem)
+            else:
+                passed += 1
+                print("ok  ", label)
+            sys.stdout.flush()
+    print("scenarios: %d passed, %d failed" % (passed, failed))
+    return 1 if failed or not passed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
