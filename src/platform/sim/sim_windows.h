@@ -8,6 +8,8 @@
 #ifndef TARSK4_SIM_WINDOWS_H
 #define TARSK4_SIM_WINDOWS_H
 
+#include <stdarg.h>
+#include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 
@@ -143,6 +145,8 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPB
 LONG RegSetValueA(HKEY key, LPCSTR sub_key, DWORD type, LPCSTR data, DWORD data_size);
 LONG RegDeleteValueA(HKEY key, LPCSTR name);
 LONG RegCloseKey(HKEY key);
+LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data,
+                    DWORD data_size);
 
 /* Files, directories, version, timing. */
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
@@ -166,6 +170,18 @@ BOOL GetConsoleMode(HANDLE handle, LPDWORD mode);
 BOOL SetConsoleMode(HANDLE handle, DWORD mode);
 BOOL GetNumberOfConsoleInputEvents(HANDLE handle, LPDWORD count);
 BOOL ReadConsoleInputA(HANDLE handle, INPUT_RECORD *records, DWORD length, LPDWORD read);
+BOOL FlushConsoleInputBuffer(HANDLE handle);
+BOOL WriteConsoleA(HANDLE handle, const void *buffer, DWORD length, LPDWORD written,
+                   void *reserved);
+
+/* The C runtime DLL's own names. _snprintf and _vsnprintf behave as there:
+ * when the text does not fit they fill the buffer without a terminator and
+ * return -1. */
+int _stricmp(const char *a, const char *b);
+int _strnicmp(const char *a, const char *b, size_t count);
+int _snprintf(char *buffer, size_t count, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
+int _vsnprintf(char *buffer, size_t count, const char *format, va_list args);
 
 /* The C library's file functions that name paths resolve them on the
  * machine's drive C: and give Windows text mode ("rt", "wt": CR LF, Ctrl-Z
