@@ -119,9 +119,32 @@ void sim_short_names(const std::string &host_dir, std::vector<std::string> *name
 
 /* ---- Paths ------------------------------------------------------------- */
 
+/* The upper-case form of a path as written, without looking at the disk:
+ * separators, "." and ".." and letter case do not make paths differ. */
 std::string sim_path_key(const std::string &win_path) {
-    SimPath path = sim_resolve(win_path.c_str());
-    return path.status == SIM_PATH_BAD ? sim_upper(win_path) : path.key;
+    std::string path = win_path.compare(0, 4, "\\\\?\\") == 0 ? win_path.substr(4) : win_path;
+    std::vector<std::string> parts;
+    std::string part;
+    for (size_t i = 0; i <= path.size(); i++) {
+        char c = i < path.size() ? path[i] : '\0';
+        if (c == '\\' || c == '/' || c == '\0') {
+            if (part == "..") {
+                if (parts.size() > 1)
+                    parts.pop_back();
+            } else if (!part.empty() && part != ".") {
+                parts.push_back(sim_upper(part));
+            }
+            part.clear();
+        } else {
+            part += c;
+        }
+    }
+    std::string key;
+    for (size_t i = 0; i < parts.size(); i++)
+        key += (i ? "\\" : "") + parts[i];
+    if (parts.size() == 1)
+        key += "\\";
+    return key;
 }
 
 static bool host_stat(const std::string &path, struct stat *st) {
@@ -274,12 +297,12 @@ void sim_attributes_forget(const std::string &key) {
  * directory. */
 void sim_attributes_move(const std::string &old_key, const std::string &new_win) {
     for (SimAttributeLine &line : sim.attributes) {
-        std::string key = sim_upper(line.win);
+        std::string key = sim_path_key(line.win);
         if (key == old_key)
             line.win = new_win;
         else if (key.size() > old_key.size() && key.compare(0, old_key.size(), old_key) == 0 &&
                  key[old_key.size()] == '\\')
-            line.win = new_win + line.win.substr(old_key.size());
+            line.win = sim_resolve((new_win + key.substr(old_key.size())).c_str()).win;
     }
 }
 

@@ -1,0 +1,86 @@
+#include <errno.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "sim_test.h"
+
+std::string read_host(const std::string &path) {
+    std::string bytes;
+    if (!sim_read_host_file(path, &bytes))
+        ADD_FAILURE() << "cannot read " << path;
+    return bytes;
+}
+
+void write_host(const std::string &path, const std::string &bytes) {
+    FILE *file = fopen(path.c_str(), "wb");
+    ASSERT_NE(nullptr, file) << path;
+    ASSERT_EQ(bytes.size(), fwrite(bytes.data(), 1, bytes.size(), file));
+    ASSERT_EQ(0, fclose(file));
+}
+
+uint32_t reference_crc32(const std::string &bytes) {
+    uint32_t reg = 0xFFFFFFFFu;
+    for (unsigned char c : bytes) {
+        reg ^= c;
+        for (int bit = 0; bit < 8; bit++)
+            reg = (reg >> 1) ^ (0xEDB88320u & (0u - (reg & 1u)));
+    }
+    return reg ^ 0xFFFFFFFFu;
+}
+
+void SimTest::SetUp() {
+    char folder[] = "/tmp/tarsk4-sim-test-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(folder));
+    root_ = folder;
+    use_family("nt40");
+}
+
+void SimTest::use_family(const char *family) {
+    sim_machine_unload();
+    static int machines;
+    dir_ = root_ + "/machine-" + family + "-" + std::to_string(++machines);
+    char error[512] = "";
+    ASSERT_TRUE(sim_machine_create(dir_.c_str(), family, error, sizeof error)) << error;
+    ASSERT_TRUE(sim_machine_load(dir_.c_str(), error, sizeof error)) << error;
+}
+
+void SimTest::reload() {
+    char error[512] = "";
+    ASSERT_TRUE(sim_machine_load(dir_.c_str(), error, sizeof error)) << error;
+}
+
+void SimTest::TearDown() {
+    EXPECT_EQ(0, sim_open_key_count()) << "a test left a registry key open";
+    EXPECT_EQ(0, sim_open_file_count()) << "a test left a file open";
+    sim_machine_unload();
+    std::string command = "rm -rf '" + root_ + "'";
+    EXPECT_EQ(0, system(command.c_str()));
+}
+
+std::string SimTest::host(const std::string &below_c) const {
+    return dir_ + "/C/" + below_c;
+}
+
+void SimTest::put(const std::string &below_c, const std::string &bytes) {
+    write_host(host(below_c), bytes);
+}
+
+std::string SimTest::get(const std::string &below_c) const {
+    return read_host(host(below_c));
+}
+
+bool SimTest::exists(const std::string &below_c) const {
+    struct stat st;
+    return stat(host(below_c).c_str(), &st) == 0;
+}
+
+void SimTest::make_dir(const std::string &below_c) {
+    ASSERT_EQ(0, mkdir(host(below_c).c_str(), 0755)) << below_c;
+}
+
+std::string SimTest::machine_file(const char *name) const {
+    return dir_ + "/" + name;
+}
