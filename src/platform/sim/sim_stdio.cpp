@@ -215,6 +215,7 @@ FILE *sim_text_stream_over_fd(int fd) {
 }
 
 FILE *sim_fopen(const char *name, const char *mode) {
+    int saved_errno = errno;
     DWORD fault;
     if (sim_fault_hit("fopen", &fault)) {
         errno = sim_errno_from_win32(fault);
@@ -275,11 +276,14 @@ FILE *sim_fopen(const char *name, const char *mode) {
     if (file == NULL) {
         close(fd);
         errno = ENOMEM;
+        return NULL;
     }
+    errno = saved_errno;
     return file;
 }
 
 int sim_remove(const char *name) {
+    int saved_errno = errno; /* the runtime leaves it alone on success */
     DWORD fault;
     if (sim_fault_hit("remove", &fault)) {
         errno = sim_errno_from_win32(fault);
@@ -301,10 +305,12 @@ int sim_remove(const char *name) {
     sim_attributes_forget(path.key);
     if (sim.loaded)
         sim_save_attributes();
+    errno = saved_errno;
     return 0;
 }
 
 int sim_rename(const char *old_name, const char *new_name) {
+    int saved_errno = errno;
     DWORD fault;
     if (sim_fault_hit("rename", &fault)) {
         errno = sim_errno_from_win32(fault);
@@ -342,6 +348,7 @@ int sim_rename(const char *old_name, const char *new_name) {
     sim_attributes_move(source.key, moved.win);
     if (sim.loaded)
         sim_save_attributes();
+    errno = saved_errno;
     return 0;
 }
 
