@@ -520,6 +520,8 @@ class Holder:
             except subprocess.TimeoutExpired:
                 self.kill()
         self.process.stdout.close()
+        if self in self.prefix.holders:
+            self.prefix.holders.remove(self)
 
     def kill(self):
         if self.process.poll() is None:
@@ -728,10 +730,28 @@ def shutdown(prefix):
     saved to the prefix's files on the way."""
     for holder in list(getattr(prefix, "holders", [])):
         holder.kill()
+        holder.process.stdin.close()
         holder.process.stdout.close()
         prefix.holders.remove(holder)
     if os.path.isdir(os.fspath(prefix)):
         _stop_server(prefix)
+
+
+def processes(prefix):
+    """Process ids of everything still running for the prefix: its
+    wineserver, services and programs (found by WINEPREFIX)."""
+    wanted = b"WINEPREFIX=" + os.fsencode(os.fspath(prefix)) + b"\0"
+    found = []
+    for name in os.listdir("/proc"):
+        if not name.isdigit():
+            continue
+        try:
+            with open("/proc/%s/environ" % name, "rb") as f:
+                if b"\0" + wanted in b"\0" + f.read():
+                    found.append(int(name))
+        except OSError:
+            continue
+    return found
 
 
 @atexit.register
