@@ -353,7 +353,8 @@ BOOL ReadConsoleInputA(HANDLE handle, INPUT_RECORD *records, DWORD length, LPDWO
         return fail(ERROR_INVALID_PARAMETER);
     *read = 0;
     SimConsoleInput *input = input_of(handle);
-    if (input == NULL || !isatty(input->fd))
+    /* CONIN$ stays a console after a hang-up: reading it then fails. */
+    if (input == NULL || (handle == std_input && !isatty(input->fd)))
         return fail(ERROR_INVALID_HANDLE);
     char c;
     int got = next_byte(input, -1, &c);
