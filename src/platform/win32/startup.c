@@ -9,14 +9,41 @@
 
 int main(int argc, char **argv);
 
-/* msvcrt's form. crtdll's __GetMainArgs takes only the first four arguments;
- * libcrtdll.a forwards them, and the caller pops the arguments (cdecl). */
+#if defined(TARSK4_CRTDLL)
+/* crtdll.dll's own names. libcrtdll.a would wrap them in helper code of its
+ * own (built for newer CPUs, with unwind tables): call the DLL directly. */
+void __GetMainArgs(int *argc, char ***argv, char ***envp, int expand_wildcards);
+
+/* crtdll's FILE, 32 bytes, the same layout as msvcrt's. */
+struct tarsk4_iobuf {
+    char *ptr;
+    int cnt;
+    char *base;
+    int flag;
+    int file;
+    int charbuf;
+    int bufsiz;
+    char *tmpfname;
+};
+extern __declspec(dllimport) struct tarsk4_iobuf _iob[];
+
+/* mingw's stdio.h spells stdin, stdout and stderr as __acrt_iob_func(0..2)
+ * and declares it dllimport, so callers load its address from the __imp_
+ * pointer. Both are defined here, in place of libcrtdll.a's. */
+struct tarsk4_iobuf *__acrt_iob_func(unsigned index);
+struct tarsk4_iobuf *__acrt_iob_func(unsigned index) {
+    return &_iob[index];
+}
+struct tarsk4_iobuf *(*_imp____acrt_iob_func)(unsigned) = __acrt_iob_func;
+#else
+/* msvcrt's form; it fills in the last argument's new-handler mode. */
 typedef struct {
     int newmode;
 } tarsk4_startupinfo;
 
 int __getmainargs(int *argc, char ***argv, char ***envp, int expand_wildcards,
                   tarsk4_startupinfo *info);
+#endif
 
 /* The linker brackets the .ctors section with these. GCC calls __main at the
  * top of main() to run them; the program should have none, but if a global
@@ -92,8 +119,12 @@ void mainCRTStartup(void) {
     int argc = 0;
     char **argv = 0;
     char **envp = 0;
-    tarsk4_startupinfo info = {0};
 
+#if defined(TARSK4_CRTDLL)
+    __GetMainArgs(&argc, &argv, &envp, 0);
+#else
+    tarsk4_startupinfo info = {0};
     __getmainargs(&argc, &argv, &envp, 0, &info);
+#endif
     exit(main(argc, argv));
 }
