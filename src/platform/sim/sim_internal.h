@@ -174,7 +174,7 @@ extern int sim_files_open;
  * stderr when something is; returns whether it did. */
 bool sim_report_left_open(void);
 
-/* A Windows text stream (CR LF) over a host file descriptor, not counted as
+/* A Windows text stream (CR LF) over the host's descriptor 0, 1 or 2, not counted as
  * a file the program opened. */
 FILE *sim_text_stream_over_fd(int fd);
 

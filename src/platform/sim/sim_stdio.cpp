@@ -182,9 +182,10 @@ static int stream_close(void *cookie) {
         failed = true;
         saved = errno;
     }
-    if (stream->counted)
+    if (stream->counted) {
         sim_files_open--;
-    delete stream;
+        delete stream;
+    }
     errno = saved;
     return failed ? -1 : 0;
 }
@@ -192,8 +193,12 @@ static int stream_close(void *cookie) {
 static const cookie_io_functions_t stream_functions = {stream_read, stream_write, stream_seek,
                                                        stream_close};
 
+/* The console streams live as long as the process, and are never closed:
+ * they are kept here rather than on the heap. */
+static SimStream console_streams[3];
+
 static FILE *open_stream(int fd, bool text, bool counted, bool close_fd, const char *mode) {
-    SimStream *stream = new SimStream;
+    SimStream *stream = counted ? new SimStream : &console_streams[fd];
     stream->fd = fd;
     stream->text = text;
     stream->counted = counted;
@@ -202,7 +207,8 @@ static FILE *open_stream(int fd, bool text, bool counted, bool close_fd, const c
     stream->raw_start = stream->raw_end = 0;
     FILE *file = fopencookie(stream, mode, stream_functions);
     if (file == NULL) {
-        delete stream;
+        if (counted)
+            delete stream;
         return NULL;
     }
     if (counted)
@@ -211,6 +217,8 @@ static FILE *open_stream(int fd, bool text, bool counted, bool close_fd, const c
 }
 
 FILE *sim_text_stream_over_fd(int fd) {
+    if (fd < 0 || fd > 2)
+        return NULL;
     return open_stream(fd, true, false, false, "w");
 }
 
