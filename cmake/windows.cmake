@@ -85,3 +85,56 @@ if(NOT TARSK4_WIN64 AND TARSK4_PYTHON3)
   add_test(NAME check_pe_gate
     COMMAND ${TARSK4_PYTHON3} ${CMAKE_SOURCE_DIR}/tools/pe/test_check_pe.py)
 endif()
+
+# Unit tests built for Windows: GoogleTest from Debian's source package
+# (/usr/src/googletest), with mingw's ordinary start-up code and static
+# libstdc++/libgcc, run under Wine through tests/wine/wine-run. Only the
+# 64-bit build can run here, so that is the default.
+if(TARSK4_WIN64)
+  set(TARSK4_WINDOWS_TESTS_DEFAULT ON)
+else()
+  set(TARSK4_WINDOWS_TESTS_DEFAULT OFF)
+endif()
+option(TARSK4_WINDOWS_TESTS "Build the unit tests for Windows and run them under Wine"
+  ${TARSK4_WINDOWS_TESTS_DEFAULT})
+set(TARSK4_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources to build")
+
+if(TARSK4_WINDOWS_TESTS AND NOT EXISTS ${CMAKE_SOURCE_DIR}/tests/unit/CMakeLists.txt)
+  message(STATUS "TARSK4_WINDOWS_TESTS: no tests/unit yet")
+elseif(TARSK4_WINDOWS_TESTS AND NOT EXISTS ${CMAKE_SOURCE_DIR}/tests/unit/test_machine_win32.cpp)
+  # tests/unit names this file for Windows; until it exists, configuring
+  # would fail.
+  message(STATUS "TARSK4_WINDOWS_TESTS: tests/unit/test_machine_win32.cpp not there yet")
+elseif(TARSK4_WINDOWS_TESTS)
+  if(NOT EXISTS ${TARSK4_GOOGLETEST_SOURCE}/CMakeLists.txt)
+    message(FATAL_ERROR "TARSK4_WINDOWS_TESTS needs GoogleTest's sources in "
+      "${TARSK4_GOOGLETEST_SOURCE} (Debian package googletest)")
+  endif()
+  find_program(TARSK4_WINE64 wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
+  if(NOT TARSK4_WINE64 OR NOT TARSK4_PYTHON3)
+    message(FATAL_ERROR "TARSK4_WINDOWS_TESTS needs /usr/lib/wine/wine64 and /usr/bin/python3 "
+      "(Debian packages wine64 and python3)")
+  endif()
+
+  # Everything from here on, not tarsk4.exe above: no DLLs beside the tests.
+  add_link_options(-static)
+
+  set(INSTALL_GTEST OFF CACHE BOOL "GoogleTest is built for the tests, not installed")
+  add_subdirectory(${TARSK4_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  # The names find_package(GTest) gives natively (Debian's sources define
+  # them already).
+  foreach(lib gtest gtest_main gmock gmock_main)
+    if(TARGET ${lib} AND NOT TARGET GTest::${lib})
+      add_library(GTest::${lib} ALIAS ${lib})
+    endif()
+  endforeach()
+  # mingw-w64 with win32 threads has no std::mutex, which GoogleTest's
+  # Notification class is written with: it gets a Win32 one instead.
+  target_compile_definitions(gtest PUBLIC GTEST_HAS_NOTIFICATION_=1)
+  target_compile_options(gtest PUBLIC
+    "SHELL:-include ${CMAKE_SOURCE_DIR}/tests/wine/gtest_win32_threads.h")
+
+  # Each test executable runs in a fresh Wine prefix of its own.
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${TARSK4_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/wine/wine-run)
+  add_subdirectory(tests/unit)
+endif()
