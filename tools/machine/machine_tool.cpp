@@ -1,5 +1,25 @@
 /* tarsk4-machine: the verbs. Each loads the machine folder, does its work
- * through the simulation's own tables, and writes back what it changed. */
+ * through the simulation's own tables, and writes back what it changed.
+ *
+ * What it prints, for scripts:
+ *   reg-query    one line "TYPE DATA": "sz TEXT" and "expand TEXT" for
+ *                strings that end in their one NUL (the NUL not shown);
+ *                "dword 0x0000001f"; "multi A|B" for a list (an empty item
+ *                shows as nothing between bars, "multi \??\C:\X|" is the
+ *                pair X and ""); "hex aa,bb" for REG_BINARY; anything else,
+ *                or a string without its terminator, "hex(N) aa,bb" with N
+ *                the type in hexadecimal. With --hex every type prints as
+ *                "hex(N) aa,bb": the exact bytes stored.
+ *   show         "; machine.ini" and the settings; "; registry" and the
+ *                registry as REGEDIT4, keys and values sorted; then one
+ *                line per file or folder on C:, depth first in sorted order:
+ *                attributes (8 hex digits), size or <DIR>, the CRC-32 of the
+ *                first 32768 bytes (8 hex digits, "-" for a folder), path.
+ *   restart      one line per operation carried out: "deleted PATH",
+ *                "renamed PATH to PATH" or "skipped PATH: REASON".
+ * Errors go to stderr as "tarsk4-machine: SENTENCE" with exit code 1; bad
+ * arguments print the usage with exit code 2.
+ */
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -25,11 +45,15 @@ static const char usage_text[] =
     "  infect DIR [--in-use]        plant the worm's registry values and files\n"
     "  make-worm-file HOSTPATH [SIZE]  a harmless file with the worm's signature\n"
     "  show DIR                     settings, registry and files, in a fixed order\n"
-    "  restart DIR                  what Windows does when it starts again\n"
+    "  restart DIR                  what Windows does when it starts again: the NT\n"
+    "                               family's PendingFileRenameOperations, the 95\n"
+    "                               family's WININIT.INI; files in use are released\n"
     "  reg-set DIR KEY NAME TYPE DATA   TYPE: sz expand dword multi hex hex(N);\n"
     "                               NAME @ is the default value; multi items are\n"
     "                               separated by |, hex bytes like aa,bb\n"
-    "  reg-query DIR KEY NAME [--hex]   prints TYPE DATA\n"
+    "  reg-query DIR KEY NAME [--hex]   prints TYPE DATA: sz TEXT, expand TEXT,\n"
+    "                               dword 0xNNNNNNNN, multi A|B, hex aa,bb or\n"
+    "                               hex(N) aa,bb; --hex: always hex(N) aa,bb\n"
     "  reg-delete-value DIR KEY NAME\n"
     "  reg-delete-key DIR KEY       the key and all below it\n"
     "  put-file DIR WINPATH (--worm [SIZE] | --text STRING | --bytes HEX | --from HOSTPATH)\n"
