@@ -3,7 +3,8 @@
 one good and one per fault, each of which the gate must name.
 
 Run: /usr/bin/python3 tools/pe/test_check_pe.py
-Needs gcc-mingw-w64-i686 and gcc-mingw-w64-x86-64 (Debian).
+Needs Debian's gcc-mingw-w64-i686-win32, gcc-mingw-w64-x86-64-win32 and
+binutils-mingw-w64-i686; installs them when missing and running as root.
 """
 
 import os
@@ -33,6 +34,24 @@ FIXTURE_IMPORTS = """\
 kernel32.dll ExitProcess  95,NT4   test
 kernel32.dll GetVersion   95,NT4   test
 """
+
+
+TOOLS = {CC32: "gcc-mingw-w64-i686-win32", CC64: "gcc-mingw-w64-x86-64-win32",
+         "i686-w64-mingw32-dlltool": "binutils-mingw-w64-i686",
+         "i686-w64-mingw32-objdump": "binutils-mingw-w64-i686"}
+
+
+def ensure_tools():
+    """Installs the cross tools the fixtures need, if any is missing."""
+    missing = sorted({package for tool, package in TOOLS.items() if shutil.which(tool) is None})
+    if not missing:
+        return
+    if os.geteuid() != 0:
+        raise RuntimeError("missing Debian packages: " + " ".join(missing))
+    env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+    subprocess.run(["apt-get", "update"], check=True, env=env)
+    subprocess.run(["apt-get", "install", "-y", "--no-install-recommends"] + missing, check=True,
+                   env=env)
 
 
 def case(name, fails, problem, defines=(), cflags=("-Os", "-march=i386"), link=None,
@@ -103,9 +122,7 @@ CASES = [
 class CheckPeTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        for tool in (CC32, CC64, "i686-w64-mingw32-dlltool"):
-            if shutil.which(tool) is None:
-                raise unittest.SkipTest("%s is not installed" % tool)
+        ensure_tools()
         cls.dir = tempfile.mkdtemp(prefix="check-pe-test-")
         cls.imports = cls.write("imports.txt", FIXTURE_IMPORTS)
         cls.ordinal_lib = os.path.join(cls.dir, "libordinal.a")
