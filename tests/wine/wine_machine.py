@@ -151,12 +151,19 @@ def _env(prefix_path):
     return env
 
 
+# How long a prefix's wineserver outlives its last program. Long enough for
+# any test; short enough that a test process killed before shutdown() leaves
+# no server behind for long. When it does quit, the next command starts a new
+# session, and Wine's boot then carries out pending renames like a restart.
+SERVER_PERSISTENCE = 300
+
+
 def _start_server(prefix_path):
-    """Starts the prefix's wineserver for good (until shutdown()), unless it
-    runs already. Wine would start one that quits, and takes the prefix's
+    """Starts the prefix's wineserver to stay (see SERVER_PERSISTENCE), unless
+    it runs already. Wine would start one that quits, and takes the prefix's
     services down with it, as soon as the last program ends: every command
     would then pay a boot of the prefix, about a second."""
-    subprocess.run([WINESERVER, "-p"], env=_env(prefix_path), stdin=subprocess.DEVNULL,
+    subprocess.run([WINESERVER, "-p%d" % SERVER_PERSISTENCE], env=_env(prefix_path), stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=DEFAULT_TIMEOUT)
 
 
