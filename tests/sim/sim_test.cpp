@@ -1,6 +1,7 @@
 #include <errno.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -19,6 +20,47 @@ void write_host(const std::string &path, const std::string &bytes) {
     ASSERT_NE(nullptr, file) << path;
     ASSERT_EQ(bytes.size(), fwrite(bytes.data(), 1, bytes.size(), file));
     ASSERT_EQ(0, fclose(file));
+}
+
+static std::string drain(int fd) {
+    std::string text;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, (size_t)n);
+    close(fd);
+    return text;
+}
+
+RunResult run_host(const std::vector<std::string> &argv) {
+    int out[2], err[2];
+    EXPECT_EQ(0, pipe(out));
+    EXPECT_EQ(0, pipe(err));
+    fflush(stdout);
+    fflush(stderr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        close(out[0]);
+        close(err[0]);
+        std::vector<char *> args;
+        for (const std::string &arg : argv)
+            args.push_back((char *)arg.c_str());
+        args.push_back(NULL);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    RunResult result;
+    /* Small outputs: the pipes never fill while the other is read. */
+    result.out = drain(out[0]);
+    result.err = drain(err[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
 }
 
 uint32_t reference_crc32(const std::string &bytes) {

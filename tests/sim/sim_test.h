@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "sim_internal.h"
 
@@ -34,6 +35,14 @@ class SimTest : public ::testing::Test {
 /* Whole host files. */
 std::string read_host(const std::string &path);
 void write_host(const std::string &path, const std::string &bytes);
+
+/* Runs a host program (argv[0] is its path) with the environment as it is;
+ * returns its exit code (-1 when a signal ended it) and what it printed. */
+struct RunResult {
+    int code;
+    std::string out, err;
+};
+RunResult run_host(const std::vector<std::string> &argv);
 
 /* The reference CRC-32, bit by bit, to check the tool's forged files. */
 uint32_t reference_crc32(const std::string &bytes);

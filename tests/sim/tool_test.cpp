@@ -1,8 +1,5 @@
 /* tarsk4-machine, run as a person (or a scenario) runs it. */
-#include <fcntl.h>
 #include <string.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -10,49 +7,12 @@
 #include "machine_tool.h"
 #include "sim_test.h"
 
-struct ToolResult {
-    int code;
-    std::string out, err;
-};
-
-static std::string drain(int fd) {
-    std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0)
-        text.append(buffer, (size_t)n);
-    close(fd);
-    return text;
-}
+typedef RunResult ToolResult;
 
 static ToolResult run_tool(const std::vector<std::string> &args) {
-    int out[2], err[2];
-    EXPECT_EQ(0, pipe(out));
-    EXPECT_EQ(0, pipe(err));
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        close(out[0]);
-        close(err[0]);
-        std::vector<char *> argv;
-        argv.push_back((char *)TARSK4_MACHINE_TOOL);
-        for (const std::string &arg : args)
-            argv.push_back((char *)arg.c_str());
-        argv.push_back(NULL);
-        execv(TARSK4_MACHINE_TOOL, argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    ToolResult result;
-    /* Small outputs: the pipes never fill while the other is read. */
-    result.out = drain(out[0]);
-    result.err = drain(err[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    std::vector<std::string> argv = {TARSK4_MACHINE_TOOL};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_host(argv);
 }
 
 class Tool : public SimTest {

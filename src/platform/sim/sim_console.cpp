@@ -34,7 +34,8 @@ struct SimConsoleInput {
     std::string pushed_back; /* bytes read while looking for a sequence's end */
 };
 
-static std::vector<SimConsoleInput *> console_inputs;
+/* Never destroyed, like the registry's handles. */
+static std::vector<SimConsoleInput *> &console_inputs = *new std::vector<SimConsoleInput *>;
 static SimConsoleInput std_input_state = {0, std::string()};
 
 /* An escape sequence belongs together if its next byte comes this soon. */

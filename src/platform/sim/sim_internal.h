@@ -168,7 +168,6 @@ bool sim_parse_fault_line(const std::string &line, SimFaultSpec *fault);
 /* ---- Handles ----------------------------------------------------------- */
 
 extern int sim_console_handles_open;
-extern int sim_files_open;
 
 /* Prints "sim: N registry key(s) and M file(s) left open" on the host's
  * stderr when something is; returns whether it did. */

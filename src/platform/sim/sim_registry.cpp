@@ -464,7 +464,9 @@ struct SimKey {
     REGSAM access;
 };
 
-static std::vector<SimKey *> open_keys;
+/* Never destroyed: keys the program leaves open stay reachable to the end,
+ * after static destructors have run. */
+static std::vector<SimKey *> &open_keys = *new std::vector<SimKey *>;
 
 int sim_open_key_count(void) {
     return (int)open_keys.size();

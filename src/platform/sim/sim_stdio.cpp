@@ -15,11 +15,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "sim_internal.h"
-
-int sim_files_open;
 
 struct SimStream {
     int fd;
@@ -32,8 +32,12 @@ struct SimStream {
     char raw[4096];
 };
 
+/* The program's open files; never destroyed, so that a file it leaves open
+ * is still reachable at the very end (the leak is reported, not lost). */
+static std::vector<SimStream *> &open_streams = *new std::vector<SimStream *>;
+
 int sim_open_file_count(void) {
-    return sim_files_open + sim_console_handles_open;
+    return (int)open_streams.size() + sim_console_handles_open;
 }
 
 static bool stream_fault(const SimStream *stream, const char *function) {
@@ -183,7 +187,7 @@ static int stream_close(void *cookie) {
         saved = errno;
     }
     if (stream->counted) {
-        sim_files_open--;
+        open_streams.erase(std::find(open_streams.begin(), open_streams.end(), stream));
         delete stream;
     }
     errno = saved;
@@ -211,8 +215,9 @@ static FILE *open_stream(int fd, bool text, bool counted, bool close_fd, const c
             delete stream;
         return NULL;
     }
-    if (counted)
-        sim_files_open++;
+    if (counted) {
+        open_streams.push_back(stream);
+    }
     return file;
 }
 
