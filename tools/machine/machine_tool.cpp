@@ -763,7 +763,7 @@ static int verb_fault(int argc, char **argv) {
             return usage();
         line += std::string(" ") + argv[4];
     }
-    SimFaultSpec fault;
+    SimFaultSetting fault;
     if (!sim_parse_fault_line(line, &fault))
         return usage();
     bool known = false;

@@ -121,7 +121,7 @@ struct SimAttributeLine {
     std::string win; /* as written */
 };
 
-struct SimFaultSpec {
+struct SimFaultSetting {
     std::string function;
     int nth;
     DWORD error;
@@ -137,7 +137,7 @@ struct SimMachine {
     bool sleep_real;
     std::vector<std::string> in_use;
     std::vector<std::string> deny_full_access;
-    std::vector<SimFaultSpec> ini_faults;
+    std::vector<SimFaultSetting> ini_faults;
     std::vector<SimAttributeLine> attributes;
     SimNode *roots[SIM_ROOT_COUNT];
 };
@@ -163,7 +163,7 @@ bool sim_write_host_file_atomic(const std::string &path, const std::string &text
  * with the error to report. */
 bool sim_fault_hit(const char *function, DWORD *error);
 int sim_errno_from_win32(DWORD error);
-bool sim_parse_fault_line(const std::string &line, SimFaultSpec *fault);
+bool sim_parse_fault_line(const std::string &line, SimFaultSetting *fault);
 
 /* ---- Handles ----------------------------------------------------------- */
 

@@ -151,7 +151,7 @@ static bool parse_number(const std::string &text, long long *value) {
     return true;
 }
 
-bool sim_parse_fault_line(const std::string &line, SimFaultSpec *fault) {
+bool sim_parse_fault_line(const std::string &line, SimFaultSetting *fault) {
     char function[64], mode[32] = "once";
     char nth_text[32], error_text[32];
     int fields = sscanf(line.c_str(), "%63s %31s %31s %31s", function, nth_text, error_text, mode);
@@ -173,7 +173,7 @@ bool sim_ini_parse(const std::string &text, std::string *error) {
     std::string section;
     std::string family_name, windows_dir, system_dir, sleep_mode = "real";
     std::vector<std::string> in_use, deny;
-    std::vector<SimFaultSpec> faults;
+    std::vector<SimFaultSetting> faults;
     size_t pos = 0;
     int line_number = 0;
     char message[512];
@@ -238,7 +238,7 @@ bool sim_ini_parse(const std::string &text, std::string *error) {
         } else if (section == "DENY_FULL_ACCESS") {
             deny.push_back(line);
         } else if (section == "FAULTS") {
-            SimFaultSpec fault;
+            SimFaultSetting fault;
             if (!sim_parse_fault_line(line, &fault)) {
                 snprintf(message, sizeof message,
                          "machine.ini line %d: expected FUNCTION NTH ERROR once|for_good",
@@ -292,7 +292,7 @@ std::string sim_ini_format(void) {
     for (const std::string &key : sim.deny_full_access)
         text += key + "\n";
     text += "\n[faults]\n";
-    for (const SimFaultSpec &fault : sim.ini_faults) {
+    for (const SimFaultSetting &fault : sim.ini_faults) {
         char line[160];
         snprintf(line, sizeof line, "%s %d %lu %s\n", fault.function.c_str(), fault.nth,
                  (unsigned long)fault.error, fault.for_good ? "for_good" : "once");
@@ -459,7 +459,7 @@ bool sim_machine_load(const char *dir, char *error, size_t error_size) {
         sim_machine_unload();
         return false;
     }
-    for (const SimFaultSpec &fault : sim.ini_faults)
+    for (const SimFaultSetting &fault : sim.ini_faults)
         sim_fault_add(fault.function.c_str(), fault.nth, fault.error, fault.for_good);
     sim.loaded = true;
     return true;
