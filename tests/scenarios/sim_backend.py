@@ -86,7 +86,7 @@ class SimMachine:
     # What the checks read back.
     def reg_value(self, key, name):
         """(type, bytes) of a value, or None when it or its key is missing."""
-        done = self.tool_run("reg-query", key, name, check=False)
+        done = self.tool_run("reg-query", key, name, "--hex", check=False)
         if done.returncode != 0:
             return None
         return parse_reg_query(done.stdout)
@@ -103,7 +103,8 @@ class SimMachine:
         value = self.reg_value(SESSION_MANAGER, "PendingFileRenameOperations")
         if value is None:
             return []
-        return value[1].decode("latin-1").rstrip("\0").split("\0") if value[1].strip(b"\0") else []
+        # NUL-ended strings, then one closing NUL.
+        return value[1][:-1].decode("latin-1").split("\0")[:-1]
 
     def host_path(self, windows_path):
         path = os.path.join(self.dir, "C")
@@ -134,7 +135,7 @@ class SimMachine:
 
 
 def parse_reg_query(output):
-    """The machine tool prints a value as its type name, a blank, and its
-    data as hexadecimal bytes."""
+    """With --hex the machine tool prints a value as hex(TYPE), a blank, and
+    its bytes in hexadecimal."""
     kind, _, data = output.decode().strip().partition(" ")
     return kind, bytes.fromhex(data.replace(",", ""))
