@@ -10,16 +10,14 @@ struct ScriptedKeys {
     size_t next;
 };
 
-static int read_scripted_key(void *context)
-{
+static int read_scripted_key(void *context) {
     ScriptedKeys *script = (ScriptedKeys *)context;
     if (script->next >= script->keys.size())
         return -1;
     return (unsigned char)script->keys[script->next++];
 }
 
-TEST(YesNo, OnlyLatinYAndNAnswer)
-{
+TEST(YesNo, OnlyLatinYAndNAnswer) {
     struct {
         const char *keys;
         int answer;
@@ -30,8 +28,8 @@ TEST(YesNo, OnlyLatinYAndNAnswer)
         {"n", 'N', 1},
         {"N", 'N', 1},
         {"\r\x1B x?n", 'N', 6},
-        {"\x03y", 'Y', 2},                /* Ctrl+C is an ordinary key here */
-        {"\xED\xF3\xE4y", 'Y', 4},        /* letters of another alphabet */
+        {"\x03y", 'Y', 2},         /* Ctrl+C is an ordinary key here */
+        {"\xED\xF3\xE4y", 'Y', 4}, /* letters of another alphabet */
         {"", -1, 0},
         {"abc", -1, 3},
         {"yn", 'Y', 1},
@@ -45,21 +43,18 @@ TEST(YesNo, OnlyLatinYAndNAnswer)
 
 class Association : public ::testing::Test {
   protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(test_machine_start());
         run_counters_reset();
         capture_start(false);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         capture_stop();
         test_machine_stop();
     }
 };
 
-static bool set_association(const char *value)
-{
+static bool set_association(const char *value) {
     HKEY key;
     if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "exefile\\shell\\open\\command", 0, KEY_ALL_ACCESS,
                       &key) != ERROR_SUCCESS)
@@ -69,8 +64,7 @@ static bool set_association(const char *value)
     return status == ERROR_SUCCESS;
 }
 
-static std::string association(void)
-{
+static std::string association(void) {
     HKEY key;
     if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "exefile\\shell\\open\\command", 0, KEY_READ, &key) !=
         ERROR_SUCCESS)
@@ -82,8 +76,7 @@ static std::string association(void)
     return status == ERROR_SUCCESS ? std::string(value) : "<unreadable>";
 }
 
-TEST_F(Association, DecisionsOnTheValueAndTheAnswer)
-{
+TEST_F(Association, DecisionsOnTheValueAndTheAnswer) {
     static const char worm_value[] = "C:\\WINNT\\SYSTEM32\\WINSVRC.EXE \"%1\" %*";
     static const char question[] =
         "Do you want to repair registry value to default [\"%1\" %*] ? (Y/N)\n";
@@ -95,8 +88,7 @@ TEST_F(Association, DecisionsOnTheValueAndTheAnswer)
         bool pass_enabled;
         const char *err;
     } cases[] = {
-        {"\"%1\" %*", "", "Registry value is correct. Nothing to repair.\n", "\"%1\" %*", true,
-         ""},
+        {"\"%1\" %*", "", "Registry value is correct. Nothing to repair.\n", "\"%1\" %*", true, ""},
         {worm_value, "xy", "Registry value repaired.\n", "\"%1\" %*", true, ""},
         {worm_value, "n", "Registry value not repaired (canceled).\n", worm_value, false, ""},
         {"c:\\winnt\\system32\\WinSvrc.exe %1", "N", "Registry value not repaired (canceled).\n",
@@ -131,8 +123,7 @@ TEST_F(Association, DecisionsOnTheValueAndTheAnswer)
     }
 }
 
-TEST_F(Association, ValueLengthLimit)
-{
+TEST_F(Association, ValueLengthLimit) {
     std::string longest(199, 'a');
     ASSERT_TRUE(set_association(longest.c_str()));
     ScriptedKeys script = {"n", 0};

@@ -4,8 +4,7 @@
 
 #include "filesvc/crc32.h"
 
-static uint32_t crc_of(const std::string &text)
-{
+static uint32_t crc_of(const std::string &text) {
     crc32_reset(0);
     crc32_update(text.data(), (uint32_t)text.size());
     return crc32_final();
@@ -13,14 +12,12 @@ static uint32_t crc_of(const std::string &text)
 
 class Crc32 : public ::testing::Test {
   protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         crc32_build_table();
     }
 };
 
-TEST_F(Crc32, StandardCheckValues)
-{
+TEST_F(Crc32, StandardCheckValues) {
     struct {
         const char *text;
         uint32_t crc;
@@ -37,8 +34,7 @@ TEST_F(Crc32, StandardCheckValues)
     EXPECT_EQ(0xFFFFFFFFu, crc_of(std::string(4, '\xFF')));
 }
 
-TEST_F(Crc32, TableMatchesTheUsualConstruction)
-{
+TEST_F(Crc32, TableMatchesTheUsualConstruction) {
     for (uint32_t i = 0; i < 256; i++) {
         uint32_t r = i;
         for (int bit = 0; bit < 8; bit++)
@@ -49,8 +45,7 @@ TEST_F(Crc32, TableMatchesTheUsualConstruction)
     EXPECT_EQ(0xEDB88320u, crc32_table[128]);
 }
 
-TEST_F(Crc32, SplitUpdatesGiveTheWholeResult)
-{
+TEST_F(Crc32, SplitUpdatesGiveTheWholeResult) {
     std::string text;
     for (int i = 0; i < 300; i++)
         text += (char)(i * 7 + 3);
@@ -63,8 +58,7 @@ TEST_F(Crc32, SplitUpdatesGiveTheWholeResult)
     }
 }
 
-TEST_F(Crc32, EmptyUpdateAndFinalLeaveTheRegister)
-{
+TEST_F(Crc32, EmptyUpdateAndFinalLeaveTheRegister) {
     crc32_reset(0);
     EXPECT_EQ(0xFFFFFFFFu, crc32_register);
     EXPECT_EQ(0u, crc32_final());

@@ -16,25 +16,21 @@ static const FileSignatureEntry test_entry = {DriveCRoot, "TEST.BIN", 0, 9, chec
 
 class Faults : public ::testing::Test {
   protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         crc32_build_table();
         run_counters_reset();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         capture_stop();
         test_machine_stop();
     }
-    void start(const char *family)
-    {
+    void start(const char *family) {
         ASSERT_TRUE(test_machine_start_family(family));
         capture_start(false);
     }
 };
 
-static std::string pending_operations(void)
-{
+static std::string pending_operations(void) {
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
                       KEY_READ, &key) != ERROR_SUCCESS)
@@ -48,8 +44,7 @@ static std::string pending_operations(void)
     return std::string((const char *)data, size);
 }
 
-TEST_F(Faults, FileInUseOnNtIsScheduledThroughMoveFileEx)
-{
+TEST_F(Faults, FileInUseOnNtIsScheduledThroughMoveFileEx) {
     start("nt40");
     ASSERT_TRUE(test_put_file("C:\\TEST.BIN", "123456789"));
     sim_fault_add("DeleteFileA", 1, ERROR_SHARING_VIOLATION, false);
@@ -64,8 +59,7 @@ TEST_F(Faults, FileInUseOnNtIsScheduledThroughMoveFileEx)
     EXPECT_FALSE(test_file_exists("C:\\WINNT\\WININIT.INI"));
 }
 
-TEST_F(Faults, FileInUseOn95IsScheduledInWininit)
-{
+TEST_F(Faults, FileInUseOn95IsScheduledInWininit) {
     start("95");
     ASSERT_TRUE(test_put_file("C:\\TEST.BIN", "123456789"));
     sim_fault_add("DeleteFileA", 1, ERROR_ACCESS_DENIED, false);
@@ -77,8 +71,7 @@ TEST_F(Faults, FileInUseOn95IsScheduledInWininit)
     EXPECT_EQ("<none>", pending_operations());
 }
 
-TEST_F(Faults, LongNamesReachWininitInTheirShortForm)
-{
+TEST_F(Faults, LongNamesReachWininitInTheirShortForm) {
     start("95");
     ASSERT_TRUE(test_make_folder("C:\\Program Files"));
     ASSERT_TRUE(test_put_file("C:\\Program Files\\Worm Program.exe", "x"));
@@ -88,8 +81,7 @@ TEST_F(Faults, LongNamesReachWininitInTheirShortForm)
     EXPECT_EQ("[rename]\r\nNUL=C:\\PROGRA~1\\WORMPR~1.EXE\r\n", ini);
 }
 
-TEST_F(Faults, ReadErrorCountsLikeCannotOpen)
-{
+TEST_F(Faults, ReadErrorCountsLikeCannotOpen) {
     start("nt40");
     ASSERT_TRUE(test_put_file("C:\\TEST.BIN", "123456789"));
     sim_fault_add("fread", 1, ERROR_READ_FAULT, true);
@@ -100,8 +92,7 @@ TEST_F(Faults, ReadErrorCountsLikeCannotOpen)
     EXPECT_TRUE(test_file_exists("C:\\TEST.BIN"));
 }
 
-TEST_F(Faults, EntryWithoutSignatureIsNeverOpened)
-{
+TEST_F(Faults, EntryWithoutSignatureIsNeverOpened) {
     start("nt40");
     ASSERT_TRUE(test_put_file("C:\\TEST.BIN", "whatever"));
     sim_fault_add("fopen", 1, ERROR_ACCESS_DENIED, true);
@@ -111,8 +102,7 @@ TEST_F(Faults, EntryWithoutSignatureIsNeverOpened)
     EXPECT_FALSE(test_file_exists("C:\\TEST.BIN"));
 }
 
-TEST_F(Faults, UnknownSystemDirectoryEndsTheCheckSilently)
-{
+TEST_F(Faults, UnknownSystemDirectoryEndsTheCheckSilently) {
     start("nt40");
     sim_fault_add("GetSystemDirectoryA", 1, ERROR_INVALID_PARAMETER, false);
     FileSignatureEntry in_system = {SystemDirectory, "WINSVRC.EXE", 0, 9, check_crc};
@@ -125,8 +115,7 @@ TEST_F(Faults, UnknownSystemDirectoryEndsTheCheckSilently)
 
 /* Whatever fails while the new copy is made, the old file keeps every line
  * and no half-made copy is left behind. */
-TEST_F(Faults, WininitKeptWhole)
-{
+TEST_F(Faults, WininitKeptWhole) {
     start("95");
     const std::string ini = "C:\\WINDOWS\\WININIT.INI", fresh = "C:\\WINDOWS\\WININIT.NEW";
     const std::string before = "[boot]\r\nshell=Explorer.exe\r\n";

@@ -6,20 +6,17 @@
 
 class Reporting : public ::testing::Test {
   protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(test_machine_start());
         run_counters_reset();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         capture_stop();
         test_machine_stop();
     }
 };
 
-TEST_F(Reporting, ReportErrorWritesWithoutLineEndAndReturnsItsCode)
-{
+TEST_F(Reporting, ReportErrorWritesWithoutLineEndAndReturnsItsCode) {
     capture_start(false);
     EXPECT_EQ(-1, report_error(-1, "Cannot open key."));
     EXPECT_EQ(2, report_error(2, "value %d of %s", 7, "x"));
@@ -27,8 +24,7 @@ TEST_F(Reporting, ReportErrorWritesWithoutLineEndAndReturnsItsCode)
     EXPECT_EQ("", captured_out());
 }
 
-TEST_F(Reporting, ReportErrorCutsAnOverlongMessageSafely)
-{
+TEST_F(Reporting, ReportErrorCutsAnOverlongMessageSafely) {
     capture_start(false);
     std::string long_text(3000, 'x');
     EXPECT_EQ(5, report_error(5, "%s", long_text.c_str()));
@@ -39,8 +35,7 @@ TEST_F(Reporting, ReportErrorCutsAnOverlongMessageSafely)
     EXPECT_EQ(std::string::npos, err.find_first_not_of('x', 7));
 }
 
-TEST_F(Reporting, StepNumbersRunOn)
-{
+TEST_F(Reporting, StepNumbersRunOn) {
     capture_start(false);
     print_step_number();
     print_step_number();
@@ -49,21 +44,19 @@ TEST_F(Reporting, StepNumbersRunOn)
     EXPECT_EQ(3, run_counters.step_counter);
 }
 
-TEST_F(Reporting, HiveShortNames)
-{
+TEST_F(Reporting, HiveShortNames) {
     struct {
         HKEY hive;
         const char *name;
     } cases[] = {
-        {HKEY_CLASSES_ROOT, "HKCR"}, {HKEY_CURRENT_USER, "HKCU"},  {HKEY_LOCAL_MACHINE, "HKLM"},
-        {HKEY_USERS, "HKEY_USERS"},  {HKEY_CURRENT_CONFIG, "?"}, {(HKEY)NULL, "?"},
+        {HKEY_CLASSES_ROOT, "HKCR"}, {HKEY_CURRENT_USER, "HKCU"}, {HKEY_LOCAL_MACHINE, "HKLM"},
+        {HKEY_USERS, "HKEY_USERS"},  {HKEY_CURRENT_CONFIG, "?"},  {(HKEY)NULL, "?"},
     };
     for (const auto &c : cases)
         EXPECT_STREQ(c.name, hive_short_name(c.hive));
 }
 
-TEST_F(Reporting, NameOrDefaultAndDisplayName)
-{
+TEST_F(Reporting, NameOrDefaultAndDisplayName) {
     EXPECT_STREQ("{default}", name_or_default(NULL));
     EXPECT_STREQ("", name_or_default(""));
     EXPECT_STREQ("Run", name_or_default("Run"));
@@ -71,8 +64,7 @@ TEST_F(Reporting, NameOrDefaultAndDisplayName)
     EXPECT_STREQ("TARSK4", display_name());
 }
 
-TEST_F(Reporting, CountersStartClearWithThePassOn)
-{
+TEST_F(Reporting, CountersStartClearWithThePassOn) {
     run_counters.error_count = 3;
     run_counters.restart_needed = true;
     run_counters.worm_pass_enabled = false;
@@ -87,8 +79,7 @@ TEST_F(Reporting, CountersStartClearWithThePassOn)
 /* What reaches the file behind the log stream after each call shows the
  * buffering: a console sees whole lines at once, a file or pipe only full
  * buffers or the explicit flush. */
-TEST_F(Reporting, LogIsLineBufferedOnlyOnAConsole)
-{
+TEST_F(Reporting, LogIsLineBufferedOnlyOnAConsole) {
     std::string path = test_folder() + "\\LOG.TXT";
     for (bool console : {true, false}) {
         FILE *log = fopen(path.c_str(), "wb");

@@ -1,8 +1,7 @@
 #include "run/console_output.h"
 #include "test_machine.h"
 
-bool test_put_file(const std::string &path, const std::string &bytes)
-{
+bool test_put_file(const std::string &path, const std::string &bytes) {
     FILE *file = fopen(path.c_str(), "wb");
     if (file == NULL)
         return false;
@@ -10,8 +9,7 @@ bool test_put_file(const std::string &path, const std::string &bytes)
     return fclose(file) == 0 && ok;
 }
 
-bool test_get_file(const std::string &path, std::string *bytes)
-{
+bool test_get_file(const std::string &path, std::string *bytes) {
     FILE *file = fopen(path.c_str(), "rb");
     if (file == NULL)
         return false;
@@ -25,23 +23,20 @@ bool test_get_file(const std::string &path, std::string *bytes)
     return ok;
 }
 
-bool test_file_exists(const std::string &path)
-{
+bool test_file_exists(const std::string &path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 static FILE *capture_out;
 static FILE *capture_err;
 
-void capture_start(bool out_is_console)
-{
+void capture_start(bool out_is_console) {
     capture_out = tmpfile();
     capture_err = tmpfile();
     console_output_redirect(capture_out, capture_err, out_is_console);
 }
 
-static std::string read_back(FILE *file)
-{
+static std::string read_back(FILE *file) {
     std::string text;
     if (file == NULL)
         return text;
@@ -55,18 +50,15 @@ static std::string read_back(FILE *file)
     return text;
 }
 
-std::string captured_out(void)
-{
+std::string captured_out(void) {
     return read_back(capture_out);
 }
 
-std::string captured_err(void)
-{
+std::string captured_err(void) {
     return read_back(capture_err);
 }
 
-void capture_stop(void)
-{
+void capture_stop(void) {
     console_output_redirect(stdout, stderr, false);
     if (capture_out != NULL)
         fclose(capture_out);

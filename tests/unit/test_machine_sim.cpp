@@ -10,8 +10,7 @@
 static std::string host_folder;
 static std::string scratch = "C:\\TESTS";
 
-static std::string host_path(const std::string &windows_path)
-{
+static std::string host_path(const std::string &windows_path) {
     std::string path = host_folder + "/C";
     for (size_t i = 2; i < windows_path.size(); i++)
         path += windows_path[i] == '\\' ? '/' : windows_path[i];
@@ -20,13 +19,11 @@ static std::string host_path(const std::string &windows_path)
 
 bool test_machine_start_family(const char *family);
 
-bool test_machine_start(void)
-{
+bool test_machine_start(void) {
     return test_machine_start_family("nt40");
 }
 
-bool test_machine_start_family(const char *family)
-{
+bool test_machine_start_family(const char *family) {
     char folder[] = "/tmp/tarsk4-unit-XXXXXX";
     if (mkdtemp(folder) == NULL)
         return false;
@@ -42,8 +39,7 @@ bool test_machine_start_family(const char *family)
     return test_make_folder(scratch);
 }
 
-void test_machine_stop(void)
-{
+void test_machine_stop(void) {
     sim_faults_clear();
     sim_machine_unload();
     if (!host_folder.empty()) {
@@ -54,12 +50,10 @@ void test_machine_stop(void)
     host_folder.clear();
 }
 
-const std::string &test_folder(void)
-{
+const std::string &test_folder(void) {
     return scratch;
 }
 
-bool test_make_folder(const std::string &path)
-{
+bool test_make_folder(const std::string &path) {
     return mkdir(host_path(path).c_str(), 0755) == 0;
 }

@@ -6,18 +6,15 @@
 class Wininit : public ::testing::Test {
   protected:
     std::string ini, fresh;
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(test_machine_start());
         ini = test_folder() + "\\WININIT.INI";
         fresh = test_folder() + "\\WININIT.NEW";
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         test_machine_stop();
     }
-    std::string content(const std::string &path)
-    {
+    std::string content(const std::string &path) {
         std::string bytes;
         EXPECT_TRUE(test_get_file(path, &bytes)) << path;
         return bytes;
@@ -27,8 +24,7 @@ class Wininit : public ::testing::Test {
 static const char entry[] = "NUL=C:\\WINDOWS\\SYSTEM\\WINSVRC.EXE\r\n";
 
 /* The file before the call (absent when null) and after it, byte for byte. */
-TEST_F(Wininit, RewriteKeepsEveryLineAndAddsTheEntry)
-{
+TEST_F(Wininit, RewriteKeepsEveryLineAndAddsTheEntry) {
     std::string long_line(1200, 'k');
     std::string split_header = std::string(495, 'x') + "[rename]" + std::string(10, 'y');
     std::string late_header = std::string(1100, 'z') + "[RENAME]";
@@ -41,7 +37,8 @@ TEST_F(Wininit, RewriteKeepsEveryLineAndAddsTheEntry)
         {"no file", NULL, "", std::string("[rename]\r\n") + entry},
         {"empty file", "", "", std::string("[rename]\r\n") + entry},
         {"other sections", "x", "[boot]\r\nshell=Explorer.exe\r\n\r\n[386Enh]\r\na=1\r\n",
-         std::string("[boot]\r\nshell=Explorer.exe\r\n\r\n[386Enh]\r\na=1\r\n[rename]\r\n") + entry},
+         std::string("[boot]\r\nshell=Explorer.exe\r\n\r\n[386Enh]\r\na=1\r\n[rename]\r\n") +
+             entry},
         {"section with entries, other case", "x",
          "[boot]\r\n[Rename]\r\nNUL=C:\\OLD.EXE\r\n[after]\r\n",
          std::string("[boot]\r\n[Rename]\r\n") + entry + "NUL=C:\\OLD.EXE\r\n[after]\r\n"},
@@ -74,15 +71,14 @@ TEST_F(Wininit, RewriteKeepsEveryLineAndAddsTheEntry)
     }
 }
 
-TEST_F(Wininit, LaterEntriesComeFirstAndMovesNameTheirDestination)
-{
+TEST_F(Wininit, LaterEntriesComeFirstAndMovesNameTheirDestination) {
     ASSERT_NE(0, add_wininit_rename_entry(ini.c_str(), fresh.c_str(), "NUL", "C:\\FIRST.EXE"));
-    ASSERT_NE(0, add_wininit_rename_entry(ini.c_str(), fresh.c_str(), "C:\\NEW.DLL", "C:\\OLD.DLL"));
+    ASSERT_NE(0,
+              add_wininit_rename_entry(ini.c_str(), fresh.c_str(), "C:\\NEW.DLL", "C:\\OLD.DLL"));
     EXPECT_EQ("[rename]\r\nC:\\NEW.DLL=C:\\OLD.DLL\r\nNUL=C:\\FIRST.EXE\r\n", content(ini));
 }
 
-TEST_F(Wininit, ProtectedFileIsReplacedWithPlainAttributes)
-{
+TEST_F(Wininit, ProtectedFileIsReplacedWithPlainAttributes) {
     ASSERT_TRUE(test_put_file(ini, "[boot]\r\n"));
     ASSERT_TRUE(SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                                     FILE_ATTRIBUTE_SYSTEM));
@@ -93,8 +89,7 @@ TEST_F(Wininit, ProtectedFileIsReplacedWithPlainAttributes)
                                 FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY));
 }
 
-TEST_F(Wininit, UnreadableFileIsLeftAloneAndNothingIsScheduled)
-{
+TEST_F(Wininit, UnreadableFileIsLeftAloneAndNothingIsScheduled) {
     /* A folder of that name exists but cannot be read as a file. */
     ASSERT_TRUE(test_make_folder(ini));
     EXPECT_EQ(0, add_wininit_rename_entry(ini.c_str(), fresh.c_str(), "NUL", "C:\\X.EXE"));
@@ -102,8 +97,7 @@ TEST_F(Wininit, UnreadableFileIsLeftAloneAndNothingIsScheduled)
     EXPECT_FALSE(test_file_exists(fresh));
 }
 
-TEST_F(Wininit, ShortPathForm)
-{
+TEST_F(Wininit, ShortPathForm) {
     struct {
         const char *path;
         bool short_form;

@@ -11,22 +11,19 @@ static const uint32_t check_crc = 0xCBF43926u;
 
 class WormFile : public ::testing::Test {
   protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(test_machine_start());
         crc32_build_table();
         run_counters_reset();
         capture_start(false);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         capture_stop();
         test_machine_stop();
     }
 };
 
-TEST_F(WormFile, OutcomesOfOneCheck)
-{
+TEST_F(WormFile, OutcomesOfOneCheck) {
     struct {
         const char *what;
         const char *content; /* null: no such file */
@@ -40,8 +37,8 @@ TEST_F(WormFile, OutcomesOfOneCheck)
          "...opened......virus found...\nOK.. deleted.\n", 0, 1, false},
         {"range inside the file", "xx123456789", 2, 11, check_crc,
          "...opened......virus found...\nOK.. deleted.\n", 0, 1, false},
-        {"other bytes", "123456780", 0, 9, check_crc,
-         "...opened......virus not recognized...\n", 0, 0, true},
+        {"other bytes", "123456780", 0, 9, check_crc, "...opened......virus not recognized...\n", 0,
+         0, true},
         {"shorter than the range", "12345678", 0, 9, check_crc,
          "...opened......virus not recognized...\n", 0, 0, true},
         {"no signature: the name is enough", "anything", 0, 0, check_crc, "OK.. deleted.\n", 0, 1,
@@ -73,8 +70,7 @@ TEST_F(WormFile, OutcomesOfOneCheck)
 }
 
 /* A short file read after a matching one must not borrow its bytes. */
-TEST_F(WormFile, ShortFileIsNotMatchedByAnEarlierFilesBytes)
-{
+TEST_F(WormFile, ShortFileIsNotMatchedByAnEarlierFilesBytes) {
     ASSERT_TRUE(test_put_file("C:\\FULL.BIN", "123456789"));
     ASSERT_TRUE(test_put_file("C:\\SHORT.BIN", "1234"));
     FileSignatureEntry full = {DriveCRoot, "FULL.BIN", 0, 9, check_crc};
@@ -86,11 +82,9 @@ TEST_F(WormFile, ShortFileIsNotMatchedByAnEarlierFilesBytes)
     EXPECT_NE(std::string::npos, captured_out().find("...virus not recognized..."));
 }
 
-TEST_F(WormFile, ProtectedWormFileIsDeleted)
-{
+TEST_F(WormFile, ProtectedWormFileIsDeleted) {
     ASSERT_TRUE(test_put_file("C:\\TEST.BIN", "123456789"));
-    ASSERT_TRUE(SetFileAttributesA("C:\\TEST.BIN", FILE_ATTRIBUTE_READONLY |
-                                                       FILE_ATTRIBUTE_HIDDEN |
+    ASSERT_TRUE(SetFileAttributesA("C:\\TEST.BIN", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                                        FILE_ATTRIBUTE_SYSTEM));
     FileSignatureEntry entry = {DriveCRoot, "TEST.BIN", 0, 9, check_crc};
     check_worm_file(&entry);
@@ -98,8 +92,7 @@ TEST_F(WormFile, ProtectedWormFileIsDeleted)
     EXPECT_EQ(1, run_counters.repair_count);
 }
 
-TEST_F(WormFile, FolderNamedLikeTheFileCannotBeOpened)
-{
+TEST_F(WormFile, FolderNamedLikeTheFileCannotBeOpened) {
     ASSERT_TRUE(test_make_folder("C:\\TEST.BIN"));
     FileSignatureEntry entry = {DriveCRoot, "TEST.BIN", 0, 9, check_crc};
     check_worm_file(&entry);
@@ -109,8 +102,7 @@ TEST_F(WormFile, FolderNamedLikeTheFileCannotBeOpened)
     EXPECT_TRUE(test_file_exists("C:\\TEST.BIN"));
 }
 
-TEST_F(WormFile, SystemDirectoryEntryBuildsTheFullPath)
-{
+TEST_F(WormFile, SystemDirectoryEntryBuildsTheFullPath) {
     char system_directory[MAX_PATH];
     UINT length = GetSystemDirectoryA(system_directory, sizeof system_directory);
     ASSERT_GT(length, 0u);
