@@ -52,8 +52,9 @@ TEST_F(WormFile, OutcomesOfOneCheck) {
         run_counters.step_counter = step;
         capture_stop();
         capture_start(false);
-        if (c.content != NULL)
+        if (c.content != NULL) {
             ASSERT_TRUE(test_put_file("C:\\TEST.BIN", c.content));
+        }
         FileSignatureEntry entry = {DriveCRoot, "TEST.BIN", c.range_start, c.range_end, c.crc};
         check_worm_file(&entry);
         step++;
@@ -64,8 +65,9 @@ TEST_F(WormFile, OutcomesOfOneCheck) {
         EXPECT_EQ(c.repairs, run_counters.repair_count);
         EXPECT_FALSE(run_counters.restart_needed);
         EXPECT_EQ(c.file_stays, test_file_exists("C:\\TEST.BIN"));
-        if (c.file_stays)
+        if (c.file_stays) {
             ASSERT_TRUE(DeleteFileA("C:\\TEST.BIN"));
+        }
     }
 }
 
