@@ -622,6 +622,20 @@ LONG RegQueryValueA(HKEY key, LPCSTR sub_key, LPSTR data, PLONG data_size) {
     return status;
 }
 
+/* The key behind an open handle, when the handle was opened with `needed`
+ * access and the key still exists. */
+static LONG held_key_node(HKEY key, REGSAM needed, SimNode **node) {
+    int root;
+    std::string path;
+    REGSAM held;
+    if (!handle_info(key, &root, &path, &held))
+        return ERROR_INVALID_HANDLE;
+    if ((held & needed) == 0)
+        return ERROR_ACCESS_DENIED;
+    *node = sim_reg_find(sim_reg_root(root), path.c_str());
+    return *node != NULL ? ERROR_SUCCESS : 1018; /* ERROR_KEY_DELETED */
+}
+
 LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                       LPDWORD data_size) {
     DWORD fault;
@@ -629,16 +643,10 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPB
         return (LONG)fault;
     if (reserved != NULL || (data != NULL && data_size == NULL))
         return ERROR_INVALID_PARAMETER;
-    int root;
-    std::string path;
-    REGSAM held;
-    if (!handle_info(key, &root, &path, &held))
-        return ERROR_INVALID_HANDLE;
-    if ((held & KEY_QUERY_VALUE) == 0)
-        return ERROR_ACCESS_DENIED;
-    SimNode *node = sim_reg_find(sim_reg_root(root), path.c_str());
-    if (node == NULL)
-        return 1018; /* ERROR_KEY_DELETED */
+    SimNode *node;
+    LONG status = held_key_node(key, KEY_QUERY_VALUE, &node);
+    if (status != ERROR_SUCCESS)
+        return status;
     const SimValue *value = sim_reg_find_value(node, name);
     if (value == NULL)
         return ERROR_FILE_NOT_FOUND;
@@ -685,18 +693,12 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYT
     DWORD fault;
     if (sim_fault_hit("RegSetValueExA", &fault))
         return (LONG)fault;
-    int root;
-    std::string path;
-    REGSAM held;
-    if (!handle_info(key, &root, &path, &held))
-        return ERROR_INVALID_HANDLE;
-    if ((held & KEY_SET_VALUE) == 0)
-        return ERROR_ACCESS_DENIED;
+    SimNode *node;
+    LONG status = held_key_node(key, KEY_SET_VALUE, &node);
+    if (status != ERROR_SUCCESS)
+        return status;
     if (data == NULL && data_size != 0)
         return 998; /* ERROR_NOACCESS */
-    SimNode *node = sim_reg_find(sim_reg_root(root), path.c_str());
-    if (node == NULL)
-        return 1018; /* ERROR_KEY_DELETED */
     sim_reg_set_value(node, name, type, data, data_size);
     save_after_change();
     return ERROR_SUCCESS;
@@ -706,16 +708,10 @@ LONG RegDeleteValueA(HKEY key, LPCSTR name) {
     DWORD fault;
     if (sim_fault_hit("RegDeleteValueA", &fault))
         return (LONG)fault;
-    int root;
-    std::string path;
-    REGSAM held;
-    if (!handle_info(key, &root, &path, &held))
-        return ERROR_INVALID_HANDLE;
-    if ((held & KEY_SET_VALUE) == 0)
-        return ERROR_ACCESS_DENIED;
-    SimNode *node = sim_reg_find(sim_reg_root(root), path.c_str());
-    if (node == NULL)
-        return 1018; /* ERROR_KEY_DELETED */
+    SimNode *node;
+    LONG status = held_key_node(key, KEY_SET_VALUE, &node);
+    if (status != ERROR_SUCCESS)
+        return status;
     if (!sim_reg_delete_value(node, name))
         return ERROR_FILE_NOT_FOUND;
     save_after_change();
