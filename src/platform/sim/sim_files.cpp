@@ -448,47 +448,42 @@ void Sleep(DWORD milliseconds) {
 
 /* ---- Files ------------------------------------------------------------- */
 
-DWORD GetFileAttributesA(LPCSTR name) {
+/* The start of every call on an existing file: an injected fault, or the
+ * path's error when it names nothing, is set as the last error. */
+static bool existing_path(const char *function, LPCSTR name, SimPath *path) {
     DWORD fault;
-    if (sim_fault_hit("GetFileAttributesA", &fault)) {
+    if (sim_fault_hit(function, &fault)) {
         SetLastError(fault);
-        return INVALID_FILE_ATTRIBUTES;
+        return false;
     }
-    SimPath path = sim_resolve(name);
-    if (path.status != SIM_PATH_FOUND) {
-        SetLastError(path_error(path));
-        return INVALID_FILE_ATTRIBUTES;
+    *path = sim_resolve(name);
+    if (path->status != SIM_PATH_FOUND) {
+        SetLastError(path_error(*path));
+        return false;
     }
+    return true;
+}
+
+DWORD GetFileAttributesA(LPCSTR name) {
+    SimPath path;
+    if (!existing_path("GetFileAttributesA", name, &path))
+        return INVALID_FILE_ATTRIBUTES;
     return sim_attributes_of(path);
 }
 
 BOOL SetFileAttributesA(LPCSTR name, DWORD attributes) {
-    DWORD fault;
-    if (sim_fault_hit("SetFileAttributesA", &fault)) {
-        SetLastError(fault);
+    SimPath path;
+    if (!existing_path("SetFileAttributesA", name, &path))
         return FALSE;
-    }
-    SimPath path = sim_resolve(name);
-    if (path.status != SIM_PATH_FOUND) {
-        SetLastError(path_error(path));
-        return FALSE;
-    }
     sim_attributes_set(path, attributes);
     save_attributes_if_loaded();
     return TRUE;
 }
 
 BOOL DeleteFileA(LPCSTR name) {
-    DWORD fault;
-    if (sim_fault_hit("DeleteFileA", &fault)) {
-        SetLastError(fault);
+    SimPath path;
+    if (!existing_path("DeleteFileA", name, &path))
         return FALSE;
-    }
-    SimPath path = sim_resolve(name);
-    if (path.status != SIM_PATH_FOUND) {
-        SetLastError(path_error(path));
-        return FALSE;
-    }
     if (path.is_dir || (sim_attributes_of(path) & FILE_ATTRIBUTE_READONLY)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
