@@ -3,6 +3,7 @@
 fresh machine each time. Prints a line per run, then the totals."""
 
 import argparse
+import concurrent.futures
 import sys
 
 import console_run
@@ -79,27 +80,61 @@ def run_row(make_machine, row, family):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--backend", choices=["sim"], default="sim")
+    parser.add_argument("--backend", choices=["sim", "wine"], default="sim")
     parser.add_argument("--program", required=True)
-    parser.add_argument("--tool", help="the machine tool (sim backend)")
+    parser.add_argument("--tool", help="the machine tool (sim backend; wine backend: forges the worm's files)")
     parser.add_argument("--row", action="append", help="run only rows whose name contains this")
     parser.add_argument("--family", action="append", help="run only these families")
+    parser.add_argument("--jobs", type=int, default=2, help="runs at a time (wine backend)")
     options = parser.parse_args()
 
-    import sim_backend
-
-    def make_machine(family, description):
-        return sim_backend.SimMachine(options.program, options.tool, family, description)
-
-    passed = failed = 0
+    runs, skipped = [], []
     for row in table.ROWS:
         if options.row and not any(part in row["name"] for part in options.row):
             continue
         for family in row["families"]:
             if options.family and family not in options.family:
                 continue
-            problems = run_row(make_machine, row, family)
             label = "%s [%s]" % (row["name"], family)
+            reason = None
+            if options.backend == "wine":
+                import wine_backend
+
+                reason = row["sim_only"] or wine_backend.unsupported(family)
+            if reason:
+                skipped.append((label, reason))
+            else:
+                runs.append((row, family, label))
+
+    if options.backend == "wine":
+        import wine_backend
+
+        def make_machine(family, description):
+            return wine_backend.WineMachine(family, description, options.program, options.tool)
+
+        jobs = max(1, options.jobs)
+    else:
+        import sim_backend
+
+        def make_machine(family, description):
+            return sim_backend.SimMachine(options.program, options.tool, family, description)
+
+        jobs = 1
+
+    for label, reason in skipped:
+        print("skip %s: %s" % (label, reason))
+    sys.stdout.flush()
+
+    def one(run):
+        row, family, label = run
+        try:
+            return label, run_row(make_machine, row, family)
+        except Exception as error:  # a machine that could not be made or read
+            return label, ["%s: %s" % (type(error).__name__, error)]
+
+    passed = failed = 0
+    with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
+        for label, problems in pool.map(one, runs):
             if problems:
                 failed += 1
                 print("FAIL", label)
