@@ -366,7 +366,8 @@ ROWS = [
         stdout=association_lines(WORM_COMMAND, "canceled") + ending(),
         stderr=BANNER + "Exiting...",
         after=dict(association=WORM_COMMAND, files={VXD: True, EXE: True}),
-        sim_only="Wine's console turns typed bytes into key events only while a read is pending",
+        sim_only="Wine's console turns typed bytes into key events only while a read is pending,"
+        " so keys typed early answer the question",
     ),
     row(
         "standard input holding Y does not answer",
@@ -376,7 +377,8 @@ ROWS = [
         stdout=association_lines(WORM_COMMAND, "canceled") + ending(),
         stderr=BANNER + "Exiting...",
         after=dict(association=WORM_COMMAND, files={VXD: True, EXE: True}),
-        sim_only="with standard input redirected, Wine's console gets no keys at all",
+        sim_only="with standard input redirected from a file, wine64 gives the program no console input:"
+        " it reports no console and takes N",
     ),
     row(
         "no console to answer from: taken as N",
@@ -386,7 +388,6 @@ ROWS = [
         stdout=association_lines(WORM_COMMAND, "canceled") + ending(),
         stderr=BANNER + NO_CONSOLE + "Exiting...",
         after=dict(association=WORM_COMMAND, run_values={"winsvrc.vxd": VXD}, files={VXD: True, EXE: True}),
-        sim_only="wine64 always gives the program a console",
     ),
     row(
         "a Run value that cannot be removed",
