@@ -21,10 +21,12 @@ import table
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "wine"))
 import wine_machine  # noqa: E402
 
-# Table family -> Wine's Windows version. Wine 8 has no Windows 2000 that a
-# 64-bit program can run on here: those runs are skipped (see SKIPPED).
-VERSIONS = {"95": "win95", "98": "win98", "me": "winme", "nt40": "nt40", "xp": "winxp64", "10": "win10"}
-SKIPPED = {"2000": "no Windows 2000 version for 64-bit programs in this Wine"}
+# Table family -> Wine's Windows version. wine_machine makes prefixes of the
+# versions it knows; Windows 2000 (GetVersionExA: 5.0, NT) is an NT 4.0
+# prefix whose version is then set to Wine's win2k.
+VERSIONS = {"95": "win95", "98": "win98", "me": "winme", "nt40": "nt40", "2000": "win2k", "xp": "winxp64", "10": "win10"}
+PREFIX_VERSIONS = {"win2k": "nt40"}
+SKIPPED = {}
 
 # GetSystemDirectoryA and GetWindowsDirectoryA in every Wine prefix, in the
 # case they return it.
@@ -68,7 +70,8 @@ class WineMachine:
         self.args = machine.get("args", [])
         self.holders = []
         self._values = {}
-        self.prefix = wine_machine.new_prefix(VERSIONS[family])
+        self.version = VERSIONS[family]
+        self.prefix = wine_machine.new_prefix(PREFIX_VERSIONS.get(self.version, self.version))
         try:
             self._plant(machine)
         except BaseException:
@@ -83,6 +86,8 @@ class WineMachine:
         if machine.get("faults") or machine.get("settings"):
             raise ValueError("faults and settings exist on the simulated machine only")
         lines = []
+        if self.version != self.prefix.version:
+            lines += ["[HKEY_CURRENT_USER\\Software\\Wine]", '"Version"=%s' % wine_machine._reg_string(self.version)]
         if "association" in machine and machine["association"] is None:
             lines.append("[-%s]" % table.ASSOCIATION_KEY)
         else:
