@@ -107,6 +107,16 @@ WORM_GONE = dict(
 )
 
 
+def repaired_stdout(vxd_file, exe_file):
+    """An infected machine whose user answers Y: both Run values go, the
+    files as given; a file in use asks for the restart."""
+    return (
+        association_lines(WORM_COMMAND, "repaired")
+        + worm_pass("removed", "removed", vxd_file, exe_file)
+        + ending(repairs=4, restart="in use" in (vxd_file, exe_file))
+    )
+
+
 def infected(**changes):
     machine = dict(INFECTED)
     machine.update(changes)
@@ -170,9 +180,7 @@ ROWS = [
         families=NT_FAMILY,
         machine=infected(in_use=[EXE]),
         keys=[("answer", "y")],
-        stdout=association_lines(WORM_COMMAND, "repaired")
-        + worm_pass("removed", "removed", "deleted", "in use")
-        + ending(repairs=4, restart=True),
+        stdout=repaired_stdout("deleted", "in use"),
         stderr=BANNER + "Exiting...",
         exit=RESTART,
         after=dict(WORM_GONE, files={VXD: False, EXE: True}, pending=[EXE], wininit=None),
@@ -183,9 +191,7 @@ ROWS = [
         families=WIN95_FAMILY,
         machine=infected(in_use=[EXE]),
         keys=[("answer", "Y")],
-        stdout=association_lines(WORM_COMMAND, "repaired")
-        + worm_pass("removed", "removed", "deleted", "in use")
-        + ending(repairs=4, restart=True),
+        stdout=repaired_stdout("deleted", "in use"),
         stderr=BANNER + "Exiting...",
         exit=RESTART,
         after=dict(
@@ -206,9 +212,7 @@ ROWS = [
             wininit=b"[Boot]\r\nshell=Explorer.exe\r\n[Rename]\r\nNUL=C:\\OLDTEMP.TMP\r\n\r\n[Other]\r\nx=1",
         ),
         keys=[("answer", "y")],
-        stdout=association_lines(WORM_COMMAND, "repaired")
-        + worm_pass("removed", "removed", "deleted", "in use")
-        + ending(repairs=4, restart=True),
+        stdout=repaired_stdout("deleted", "in use"),
         stderr=BANNER + "Exiting...",
         exit=RESTART,
         after=dict(
@@ -225,9 +229,7 @@ ROWS = [
         families=NT_FAMILY,
         machine=infected(in_use=[VXD, EXE]),
         keys=[("answer", "y")],
-        stdout=association_lines(WORM_COMMAND, "repaired")
-        + worm_pass("removed", "removed", "in use", "in use")
-        + ending(repairs=4, restart=True),
+        stdout=repaired_stdout("in use", "in use"),
         stderr=BANNER + "Exiting...",
         exit=RESTART,
         after=dict(WORM_GONE, files={VXD: True, EXE: True}, pending=[VXD, EXE]),
@@ -238,9 +240,7 @@ ROWS = [
         families=WIN95_FAMILY,
         machine=infected(in_use=[VXD, EXE]),
         keys=[("answer", "y")],
-        stdout=association_lines(WORM_COMMAND, "repaired")
-        + worm_pass("removed", "removed", "in use", "in use")
-        + ending(repairs=4, restart=True),
+        stdout=repaired_stdout("in use", "in use"),
         stderr=BANNER + "Exiting...",
         exit=RESTART,
         after=dict(
@@ -353,7 +353,7 @@ ROWS = [
         families=("nt40",),
         machine=infected(),
         keys=[("answer", "x"), ("answer", "\r"), ("answer", "\x03"), ("answer", "\x1b[A"), ("answer", "y")],
-        stdout=association_lines(WORM_COMMAND, "repaired") + ALL_REMOVED_PASS + ending(repairs=4),
+        stdout=repaired_stdout("deleted", "deleted"),
         stderr=BANNER + "Exiting...",
         after=WORM_GONE,
         sim_only="Wine's console ends the program on Ctrl+C even in raw mode",

@@ -10,4 +10,8 @@ if(TARSK4_WIN64)
             --backend wine --program $<TARGET_FILE:tarsk4>
             --tool ${CMAKE_SOURCE_DIR}/build/native/tarsk4-machine)
   set_tests_properties(scenarios_wine PROPERTIES TIMEOUT 900)
+  # The Wine harness's own checks: versions, registry, held files, restarts.
+  add_test(NAME wine_machine
+    COMMAND ${TARSK4_SCENARIO_PYTHON} ${CMAKE_SOURCE_DIR}/tests/wine/test_wine_machine.py)
+  set_tests_properties(wine_machine PROPERTIES TIMEOUT 600)
 endif()
