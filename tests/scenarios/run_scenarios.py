@@ -103,6 +103,10 @@ def main():
                 reason = row["sim_only"] or wine_backend.unsupported(family)
             if reason:
                 skipped.append((label, reason))
+            elif options.backend == "wine" and row["on_wine"]:
+                wine_row = dict(row)
+                wine_row.update(row["on_wine"])
+                runs.append((wine_row, family, label + " (Wine's own result: %s)" % row["on_wine"]["reason"]))
             else:
                 runs.append((row, family, label))
 
