@@ -139,3 +139,31 @@ TEST_F(Association, ValueLengthLimit) {
     EXPECT_EQ("1) Checking key [HKCR\\exefile\\shell\\open\\command]\n", captured_out());
     EXPECT_EQ("Error: Cannot query registry key value", captured_err());
 }
+
+/* The registry may hand back a text without its terminator; the value shown
+ * still ends where the stored bytes end. 200 such bytes fill the buffer: the
+ * simulated machine returns them as stored, as Windows may; Wine adds a
+ * terminator and asks for 201 bytes, which ends the run with exit code 2. */
+TEST_F(Association, UnterminatedValueEndsInsideTheBuffer) {
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CLASSES_ROOT, "exefile\\shell\\open\\command", 0,
+                                           KEY_ALL_ACCESS, &key));
+    for (size_t length : {3u, 199u, 200u}) {
+        std::string text(length, 'q');
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetValueExA(key, NULL, 0, REG_SZ, (const BYTE *)text.data(), (DWORD)length));
+        run_counters_reset();
+        capture_stop();
+        capture_start(false);
+        ScriptedKeys script = {"n", 0};
+        int code = check_exe_association_with(read_scripted_key, &script);
+        if (length == 200 && code == 2) {
+            EXPECT_EQ("Error: Cannot query registry key value", captured_err());
+            continue;
+        }
+        EXPECT_EQ(0, code) << length;
+        EXPECT_NE(std::string::npos, captured_out().find("Registry key value=[" + text + "]\n"))
+            << length;
+    }
+    RegCloseKey(key);
+}
