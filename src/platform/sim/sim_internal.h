@@ -182,4 +182,7 @@ bool sim_ieq(const std::string &a, const std::string &b);
 int sim_icmp(const std::string &a, const std::string &b);
 std::string sim_upper(const std::string &s);
 
+/* Writes all of `data` to `fd`, going on after interrupted or short writes. */
+bool sim_write_all(int fd, const char *data, size_t size);
+
 #endif

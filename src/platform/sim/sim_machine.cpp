@@ -88,7 +88,7 @@ bool sim_read_host_file(const std::string &path, std::string *text) {
     return true;
 }
 
-static bool write_all(int fd, const char *data, size_t size) {
+bool sim_write_all(int fd, const char *data, size_t size) {
     while (size > 0) {
         ssize_t n = write(fd, data, size);
         if (n < 0 && errno == EINTR)
@@ -107,7 +107,7 @@ bool sim_write_host_file_atomic(const std::string &path, const std::string &text
     int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0)
         return false;
-    bool ok = write_all(fd, text.data(), text.size());
+    bool ok = sim_write_all(fd, text.data(), text.size());
     if (close(fd) != 0)
         ok = false;
     if (ok && ::rename(temp.c_str(), path.c_str()) != 0)

@@ -119,30 +119,17 @@ static ssize_t stream_read(void *cookie, char *buffer, size_t size) {
     return (ssize_t)out;
 }
 
-static bool write_all(int fd, const char *data, size_t size) {
-    while (size > 0) {
-        ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= (size_t)n;
-    }
-    return true;
-}
-
 static ssize_t stream_write(void *cookie, const char *buffer, size_t size) {
     SimStream *stream = (SimStream *)cookie;
     if (stream_fault(stream, "fwrite"))
         return -1;
     if (!stream->text)
-        return write_all(stream->fd, buffer, size) ? (ssize_t)size : -1;
+        return sim_write_all(stream->fd, buffer, size) ? (ssize_t)size : -1;
     char converted[8192];
     size_t used = 0;
     for (size_t i = 0; i < size; i++) {
         if (used + 2 > sizeof converted) {
-            if (!write_all(stream->fd, converted, used))
+            if (!sim_write_all(stream->fd, converted, used))
                 return -1;
             used = 0;
         }
@@ -150,7 +137,7 @@ static ssize_t stream_write(void *cookie, const char *buffer, size_t size) {
             converted[used++] = '\r';
         converted[used++] = buffer[i];
     }
-    if (used > 0 && !write_all(stream->fd, converted, used))
+    if (used > 0 && !sim_write_all(stream->fd, converted, used))
         return -1;
     return (ssize_t)size;
 }
