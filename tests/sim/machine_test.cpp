@@ -262,56 +262,6 @@ TEST_F(Machine, InjectedFaultsOfWin32Functions) {
     }
 }
 
-/* Runs `child` in a forked process with its stdout and stderr on pipes;
- * returns what they held and the exit status. The child may block for good:
- * then `until` (text on stderr) ends it. */
-struct ChildResult {
-    std::string out, err;
-    int status;
-};
-
-static std::string read_pipe_until(int fd, const char *until) {
-    std::string text;
-    char buffer[256];
-    for (;;) {
-        if (until != NULL && text.find(until) != std::string::npos)
-            break;
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        text.append(buffer, (size_t)n);
-    }
-    return text;
-}
-
-static ChildResult run_child(void (*child)(void), const char *err_until) {
-    int out[2], err[2];
-    EXPECT_EQ(0, pipe(out));
-    EXPECT_EQ(0, pipe(err));
-    fflush(stdout);
-    fflush(stderr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        close(out[0]);
-        close(err[0]);
-        child();
-        _exit(0);
-    }
-    close(out[1]);
-    close(err[1]);
-    ChildResult result;
-    result.err = read_pipe_until(err[0], err_until);
-    if (err_until != NULL)
-        kill(pid, SIGKILL);
-    result.out = read_pipe_until(out[0], NULL);
-    close(out[0]);
-    close(err[0]);
-    waitpid(pid, &result.status, 0);
-    return result;
-}
-
 static void boot_and_print(void) {
     if (!sim_boot())
         _exit(3);
@@ -324,20 +274,20 @@ static void boot_and_print(void) {
 
 TEST_F(Machine, BootMakesTheConsoleStreamsWindowsText) {
     setenv("TARSK4_MACHINE", dir_.c_str(), 1);
-    ChildResult result = run_child(boot_and_print, NULL);
+    RunResult result = run_forked(boot_and_print, NULL);
     EXPECT_EQ(0, WEXITSTATUS(result.status));
     EXPECT_EQ("out\r\nline\r\n", result.out);
     EXPECT_EQ("err\r\n", result.err);
 
     unsetenv("TARSK4_MACHINE");
-    result = run_child(boot_and_print, NULL);
+    result = run_forked(boot_and_print, NULL);
     EXPECT_EQ(3, WEXITSTATUS(result.status));
     EXPECT_EQ("tarsk4: set TARSK4_MACHINE to the folder of a simulated Windows machine\n",
               result.err);
 
     std::string nowhere = root_ + "/nowhere";
     setenv("TARSK4_MACHINE", nowhere.c_str(), 1);
-    result = run_child(boot_and_print, NULL);
+    result = run_forked(boot_and_print, NULL);
     EXPECT_EQ(3, WEXITSTATUS(result.status));
     EXPECT_EQ("tarsk4: the machine folder " + nowhere + " does not exist or is not a folder\n",
               result.err);
@@ -353,7 +303,7 @@ static void open_things_and_sleep_for_good(void) {
 }
 
 TEST_F(Machine, SleepingForGoodReportsWhatWasLeftOpen) {
-    ChildResult result = run_child(open_things_and_sleep_for_good, "left open\n");
+    RunResult result = run_forked(open_things_and_sleep_for_good, "left open\n");
     EXPECT_EQ("sim: 2 registry key(s) and 1 file(s) left open\n", result.err);
     /* It was still asleep when it was ended. */
     ASSERT_TRUE(WIFSIGNALED(result.status));

@@ -1,4 +1,5 @@
 #include <errno.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,17 +23,22 @@ void write_host(const std::string &path, const std::string &bytes) {
     ASSERT_EQ(0, fclose(file));
 }
 
-static std::string drain(int fd) {
+/* Reads `fd` to its end, or until `until` has been read. */
+static std::string read_until(int fd, const char *until) {
     std::string text;
     char buffer[4096];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0)
+    for (;;) {
+        if (until != NULL && text.find(until) != std::string::npos)
+            break;
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
         text.append(buffer, (size_t)n);
-    close(fd);
+    }
     return text;
 }
 
-RunResult run_host(const std::vector<std::string> &argv) {
+RunResult run_forked(const std::function<void()> &child, const char *err_until) {
     int out[2], err[2];
     EXPECT_EQ(0, pipe(out));
     EXPECT_EQ(0, pipe(err));
@@ -44,23 +50,35 @@ RunResult run_host(const std::vector<std::string> &argv) {
         dup2(err[1], 2);
         close(out[0]);
         close(err[0]);
-        std::vector<char *> args;
-        for (const std::string &arg : argv)
-            args.push_back((char *)arg.c_str());
-        args.push_back(NULL);
-        execv(args[0], args.data());
-        _exit(127);
+        child();
+        _exit(0);
     }
     close(out[1]);
     close(err[1]);
     RunResult result;
     /* Small outputs: the pipes never fill while the other is read. */
-    result.out = drain(out[0]);
-    result.err = drain(err[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.err = read_until(err[0], err_until);
+    if (err_until != NULL)
+        kill(pid, SIGKILL);
+    result.out = read_until(out[0], NULL);
+    close(out[0]);
+    close(err[0]);
+    waitpid(pid, &result.status, 0);
+    result.code = WIFEXITED(result.status) ? WEXITSTATUS(result.status) : -1;
     return result;
+}
+
+RunResult run_host(const std::vector<std::string> &argv) {
+    return run_forked(
+        [&argv] {
+            std::vector<char *> args;
+            for (const std::string &arg : argv)
+                args.push_back((char *)arg.c_str());
+            args.push_back(NULL);
+            execv(args[0], args.data());
+            _exit(127);
+        },
+        NULL);
 }
 
 uint32_t reference_crc32(const std::string &bytes) {

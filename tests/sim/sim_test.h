@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,12 +37,19 @@ class SimTest : public ::testing::Test {
 std::string read_host(const std::string &path);
 void write_host(const std::string &path, const std::string &bytes);
 
-/* Runs a host program (argv[0] is its path) with the environment as it is;
- * returns its exit code (-1 when a signal ended it) and what it printed. */
+/* What a child process printed, its wait status, and its exit code (-1
+ * when a signal ended it). */
 struct RunResult {
     int code;
+    int status;
     std::string out, err;
 };
+
+/* Runs `child` in a forked process with stdout and stderr on pipes. A child
+ * that blocks for good is ended (SIGKILL) once `err_until` is on stderr. */
+RunResult run_forked(const std::function<void()> &child, const char *err_until);
+
+/* Runs a host program (argv[0] is its path) with the environment as it is. */
 RunResult run_host(const std::vector<std::string> &argv);
 
 /* The reference CRC-32, bit by bit, to check the tool's forged files. */
